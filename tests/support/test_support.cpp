@@ -1,0 +1,98 @@
+#include "support/test_support.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "frame/console.h"
+
+namespace test {
+
+namespace {
+std::mutex g_boxMutex;
+}
+
+std::string MakeTempDir(const std::string& tag) {
+    const char* base = std::getenv("ZELMAR_TEST_TMP");
+    std::string root = base && *base ? base : "/tmp/zelmar-tests";
+    std::filesystem::create_directories(root);
+    std::string templ = root + "/" + tag + "-XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    char* d = ::mkdtemp(buf.data());
+    if (!d) std::abort();
+    return std::string(d);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+ScopedHome::ScopedHome(const std::string& tag) : dir_(MakeTempDir(tag)) {
+    if (const char* h = std::getenv("ZELMAR_HOME")) {
+        saved_ = h;
+        hadSaved_ = true;
+    }
+    ::setenv("ZELMAR_HOME", dir_.c_str(), 1);
+}
+
+ScopedHome::~ScopedHome() {
+    if (hadSaved_)
+        ::setenv("ZELMAR_HOME", saved_.c_str(), 1);
+    else
+        ::unsetenv("ZELMAR_HOME");
+}
+
+BoxRecorder::BoxRecorder() {
+    prev_ = SetMessageBoxHook([this](void*, const std::string& text, const std::string& caption,
+                                     unsigned type) {
+        std::lock_guard<std::mutex> lock(g_boxMutex);
+        boxes_.push_back({text, caption, type});
+        return IDOK;
+    });
+}
+
+BoxRecorder::~BoxRecorder() { SetMessageBoxHook(prev_); }
+
+std::vector<std::string> ConsoleRows() {
+    ConsoleScreenBuffer& b = GUIConsole::Instance().Buffer();
+    std::vector<std::string> rows;
+    int last = -1;
+    for (int y = 0; y < b.Height(); ++y) {
+        std::string r = b.RowText(y);
+        while (!r.empty() && r.back() == ' ') r.pop_back();
+        rows.push_back(r);
+        if (!r.empty()) last = y;
+    }
+    rows.resize(static_cast<size_t>(last + 1));
+    return rows;
+}
+
+std::string ConsoleText() {
+    std::string out;
+    for (const std::string& r : ConsoleRows()) out += r + "\n";
+    return out;
+}
+
+void ResetConsole() {
+    GUIConsole::Instance().Allocate();
+    GUIConsole::Instance().Buffer().Clear();
+}
+
+}  // namespace test
