@@ -96,3 +96,23 @@ void ResetConsole() {
 }
 
 }  // namespace test
+
+#include <fcntl.h>
+
+namespace test {
+
+ConsoleCapture::ConsoleCapture() {
+    ResetConsole();
+    path_ = MakeTempDir("capture") + "/console.txt";
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    GUIConsole::Instance().SetEchoFd(fd_);
+}
+
+ConsoleCapture::~ConsoleCapture() {
+    GUIConsole::Instance().SetEchoFd(-1);
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::string ConsoleCapture::Text() const { return ReadFile(path_); }
+
+}  // namespace test

@@ -55,3 +55,19 @@ std::string ConsoleText();
 void ResetConsole();
 
 }  // namespace test
+
+namespace test {
+
+// Collects everything printed on the console while it lives (through the console's echo).
+class ConsoleCapture {
+public:
+    ConsoleCapture();
+    ~ConsoleCapture();
+    std::string Text() const;
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+}  // namespace test

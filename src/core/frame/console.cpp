@@ -57,7 +57,11 @@ protected:
     }
 };
 
-ConsoleStreamBuf g_consoleBuf;
+// Never destroyed: std::cout may still be flushed through it while the process exits.
+ConsoleStreamBuf& ConsoleBuf() {
+    static ConsoleStreamBuf* buf = new ConsoleStreamBuf;
+    return *buf;
+}
 std::streambuf* g_savedCoutBuf = nullptr;
 
 void OnSigInt(int) { ModuleImpl::PostFromSignalHandler(kCtrlBreakSlot); }
@@ -225,8 +229,9 @@ GUIConsole::GUIConsole() {
 }
 
 GUIConsole& GUIConsole::Instance() {
-    static GUIConsole console;
-    return console;
+    // Lives to the very end: static destructors and the worker's last lines may still print.
+    static GUIConsole* console = new GUIConsole;
+    return *console;
 }
 
 void GUIConsole::ComputePaths() {
@@ -264,7 +269,7 @@ void GUIConsole::Allocate() {
         if (first) MakeDir(logDir_);
         allocated_ = true;
     }
-    if (!g_savedCoutBuf) g_savedCoutBuf = std::cout.rdbuf(&g_consoleBuf);
+    if (!g_savedCoutBuf) g_savedCoutBuf = std::cout.rdbuf(&ConsoleBuf());
     // Ctrl+C must not end the process: it is noted on the console instead. Only a process with
     // a terminal receives it.
     if (::isatty(STDIN_FILENO) || ::isatty(STDOUT_FILENO) || ::isatty(STDERR_FILENO)) {
