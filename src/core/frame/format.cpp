@@ -1,8 +1,26 @@
 #include "frame/format.h"
 
+#include <locale.h>
+
 #include <cstdio>
 
+namespace {
+// Texts are formatted in the "C" locale whatever the process locale says: a GUI toolkit may
+// switch LC_NUMERIC to a locale with a decimal comma, and the program's texts use the point.
+locale_t CLocale() {
+    static locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return loc;
+}
+
+struct CLocaleScope {
+    CLocaleScope() : prev(uselocale(CLocale())) {}
+    ~CLocaleScope() { uselocale(prev); }
+    locale_t prev;
+};
+}  // namespace
+
 std::string FormatV(const char* fmt, va_list args) {
+    CLocaleScope cLocale;
     char small[256];
     va_list copy;
     va_copy(copy, args);
