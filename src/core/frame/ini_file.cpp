@@ -17,6 +17,8 @@
 
 namespace {
 
+const std::string kUtf8Bom = "\xEF\xBB\xBF";
+
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
     while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
@@ -93,6 +95,7 @@ void IniFile::Refresh() const {
     }
     if (loaded_ && now == stamp_) return;
     lines_.clear();
+    bom_ = false;
     if (now.exists) {
         std::ifstream in(path_, std::ios::binary);
         std::string line;
@@ -101,12 +104,18 @@ void IniFile::Refresh() const {
             lines_.push_back(line);
         }
     }
+    // Windows editors put a byte order mark before the first section; it is not part of the
+    // first line's text, and it is written back as it was found.
+    if (!lines_.empty() && lines_[0].rfind(kUtf8Bom, 0) == 0) {
+        lines_[0].erase(0, kUtf8Bom.size());
+        bom_ = true;
+    }
     stamp_ = now;
     loaded_ = true;
 }
 
 void IniFile::Store() {
-    std::string text;
+    std::string text = bom_ ? kUtf8Bom : std::string();
     for (const std::string& l : lines_) {
         text += l;
         text += '\n';

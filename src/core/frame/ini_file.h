@@ -60,6 +60,7 @@ private:
     mutable std::vector<std::string> lines_;
     mutable Stamp stamp_;
     mutable bool loaded_ = false;
+    mutable bool bom_ = false;  // the file starts with a UTF-8 byte order mark
 };
 
 // The folder that holds the ini files and Log/: $ZELMAR_HOME when set, else the executable's
@@ -74,9 +75,11 @@ IniFile& ConfigIni();
 struct WindowPlacement {
     struct Point {
         int32_t x = 0, y = 0;
+        bool operator==(const Point&) const = default;
     };
     struct Rect {
         int32_t left = 0, top = 0, right = 0, bottom = 0;
+        bool operator==(const Rect&) const = default;
     };
     int32_t length = 44;
     int32_t flags = 0;

@@ -95,7 +95,8 @@ std::string FindArchiver() {
 
 void ArchiveFileWithRar(const std::string& file, const std::string& target,
                         const std::string& archive) {
-    const std::string d = FolderOf(file);
+    // A bare file name lives in the current folder, not in the root.
+    const std::string d = FolderOf(file).empty() ? std::string(".") : FolderOf(file);
     const std::string n = NameOf(target);
     std::string t = FolderOf(target);
     if (!t.empty()) t += "/";
@@ -136,7 +137,7 @@ std::string LogTimeName(TDateTime dt) {
 
 void DumpConsoleBuffer(const ConsoleScreenBuffer& buffer, const std::string& path) {
     MakeDir(FolderOf(path));
-    FILE* f = std::fopen(path.c_str(), "w");
+    FILE* f = std::fopen(path.c_str(), "we");  // "e": close-on-exec, rar must not inherit it
     if (!f) {
         ShowLastWindowsError("", errno);
         return;
