@@ -120,11 +120,20 @@ void IniFile::Store() {
         text += l;
         text += '\n';
     }
-    const size_t slash = path_.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : path_.substr(0, slash);
+    // A linked ini file stays linked: the file it points at is the one replaced. Its mode stays.
+    std::string target = path_;
+    if (char* real = ::realpath(path_.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    mode_t mode = 0644;
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+    const size_t slash = target.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
     std::random_device rd;
-    const std::string tmp = Format("%s.%d.%08x.tmp", path_.c_str(), static_cast<int>(getpid()), rd());
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const std::string tmp = Format("%s.%d.%08x.tmp", target.c_str(), static_cast<int>(getpid()), rd());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
         Raise<MyWindowsException>(MY_HERE, Format("Ошибка записи файла настроек %s", path_.c_str()));
     size_t done = 0;
@@ -141,9 +150,10 @@ void IniFile::Store() {
         done += static_cast<size_t>(n);
     }
     // The data must be on disk before the rename makes it the file.
+    ::fchmod(fd, mode);  // the umask must not narrow it
     ::fsync(fd);
     ::close(fd);
-    if (::rename(tmp.c_str(), path_.c_str()) != 0) {
+    if (::rename(tmp.c_str(), target.c_str()) != 0) {
         int err = errno;
         ::unlink(tmp.c_str());
         Raise<MyWindowsException>(MY_HERE, static_cast<uint32_t>(err),
@@ -214,11 +224,17 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
     // Start from what is on disk now, so another copy's writes are not undone.
     loaded_ = false;
     Refresh();
-    const std::string line = key + "=" + value;
+    // A line break inside a name or value would smuggle extra lines into the file.
+    auto oneLine = [](std::string t) {
+        for (char& c : t)
+            if (c == '\n' || c == '\r') c = ' ';
+        return t;
+    };
+    const std::string line = oneLine(key) + "=" + oneLine(value);
     int s = FindSection(section);
     if (s < 0) {
         if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.push_back("");
-        lines_.push_back("[" + section + "]");
+        lines_.push_back("[" + oneLine(section) + "]");
         lines_.push_back(line);
     } else {
         int k = FindKey(s, key, nullptr);

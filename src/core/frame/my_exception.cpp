@@ -100,14 +100,12 @@ std::string FormatMyExceptionChain(const MyExceptionPtr& e, const std::string& s
 
 std::string WindowsErrorText(uint32_t code) {
     if (code == 0) return std::string();
-    char buf[512];
-    const char* text = strerror_r(static_cast<int>(code), buf, sizeof buf);
-    if (!text) return std::string();
-    std::string s(text);
-    // glibc answers codes it does not know with "Unknown error N".
-    if (s.rfind("Unknown error", 0) == 0) return Format("Ошибка win %d", static_cast<int>(code));
+    // The description does not depend on the process locale (a GUI toolkit may set one), and
+    // is null for codes the system has no text for.
+    const char* text = strerrordesc_np(static_cast<int>(code));
+    if (!text) return Format("Ошибка win %d", static_cast<int>(code));
     std::string oneLine;
-    for (unsigned char ch : s)
+    for (unsigned char ch : std::string(text))
         if (ch >= 0x20 && ch != 0x7F) oneLine.push_back(static_cast<char>(ch));
     return oneLine;
 }

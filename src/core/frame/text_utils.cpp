@@ -1,5 +1,6 @@
 #include "frame/text_utils.h"
 
+#include <langinfo.h>
 #include <locale.h>
 
 #include <cerrno>
@@ -140,6 +141,20 @@ std::string FloatToStr(double v, char decimalSeparator) {
     std::string s(buf);
     if (decimalSeparator != '.') s = ReplaceChar(s, '.', decimalSeparator);
     return s;
+}
+
+char SystemDecimalSeparator() {
+    static const char sep = [] {
+        char c = '.';
+        locale_t loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
+        if (loc != static_cast<locale_t>(0)) {
+            const char* r = nl_langinfo_l(RADIXCHAR, loc);
+            if (r && r[0] && !r[1]) c = r[0];
+            freelocale(loc);
+        }
+        return c;
+    }();
+    return sep;
 }
 
 std::string LowerCaseCI(const std::string& s) {

@@ -35,6 +35,9 @@ std::string DateTimeText(TDateTime dt);
 // The general numeric form of the platform: up to 15 significant digits, no trailing zeros.
 std::string FloatToStr(double v, char decimalSeparator = '.');
 
+// The decimal separator of the user's locale (LC_ALL / LC_NUMERIC / LANG); "." without one.
+char SystemDecimalSeparator();
+
 // Case-insensitive comparison of UTF-8 texts for ASCII and Cyrillic letters, as the
 // platform's ini look-up compares names.
 bool SameTextCI(const std::string& a, const std::string& b);

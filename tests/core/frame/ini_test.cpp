@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -310,3 +311,22 @@ TEST(ExeFolderTest, HomeOverridesAndEndsWithSlash) {
 }
 
 }  // namespace
+
+TEST(IniFileSafety, LineBreaksInValuesDoNotAddLinesAndLinksAndModesSurvive) {
+    test::ScopedHome home("ini-safety");
+    const std::string real = home.Dir() + "/real.ini";
+    const std::string link = home.Dir() + "/config.ini";
+    test::WriteFile(real, "[A]\nx=1\n");
+    ::chmod(real.c_str(), 0600);
+    ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+    IniFile ini(link);
+    ini.WriteString("A", "y", "2\n[B]\nz=3");
+    EXPECT_FALSE(ini.SectionExists("B"));
+    EXPECT_EQ(ini.ReadString("A", "y", ""), "2 [B] z=3");
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(test::ReadFile(real), "[A]\nx=1\ny=2 [B] z=3\n");
+}
