@@ -74,7 +74,7 @@ uint16_t ReadFlashWord(uint32_t addr) {
     return Be16(buf);
 }
 
-void SetDeviceClock() {
+TDateTime SetDeviceClock() {
     const TDateTime now = Now();
     const DateParts d = DecodeDate(now);
     const TimeParts t = DecodeTime(now);
@@ -83,6 +83,7 @@ void SetDeviceClock() {
                     {IntToBcd(t.hour), IntToBcd(t.minute), IntToBcd(t.second)});
     adapter.Request(ZelmarAdpt::kCmdSetDate,
                     {IntToBcd(d.year - 2000), IntToBcd(d.month), IntToBcd(d.day)});
+    return EncodeDateTime(d.year, d.month, d.day, t.hour, t.minute, t.second);
 }
 
 void ReadContext(CellContexts& cells) {

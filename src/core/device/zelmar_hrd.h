@@ -20,8 +20,9 @@ void ReadFlash(uint32_t addr, uint8_t* buffer, int count);
 uint8_t ReadFlashByte(uint32_t addr);
 uint16_t ReadFlashWord(uint32_t addr);  // big-endian
 
-// Sets the instrument's clock to the PC's local date and time (set-time, then set-date).
-void SetDeviceClock();
+// Sets the instrument's clock to the PC's local date and time (set-time, then set-date);
+// returns the date-time sent (whole seconds).
+TDateTime SetDeviceClock();
 
 // The decoded context of one cell.
 struct CellContext {
