@@ -116,3 +116,54 @@ ConsoleCapture::~ConsoleCapture() {
 std::string ConsoleCapture::Text() const { return ReadFile(path_); }
 
 }  // namespace test
+
+#include <chrono>
+#include <thread>
+
+#include "frame/my_exception.h"
+
+namespace test {
+
+std::string ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const MyExceptionPtr& e) {
+        return e->GetMsg();
+    }
+    return "<no error>";
+}
+
+void TestControl::Wait(int ms, bool) {
+    waits.fetch_add(1);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end && !ShouldStop())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void TestControl::Record(const std::string& call) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back(call);
+}
+
+void TestControl::ShowWait(const std::string& text, bool withProgress) {
+    Record("show:" + text + (withProgress ? " [p]" : ""));
+}
+
+void TestControl::HideWait() { Record("hide"); }
+
+void TestControl::SetProgress(int position, int max, int min) {
+    Record("progress:" + std::to_string(position) + "," + std::to_string(max) + "," +
+           std::to_string(min));
+}
+
+std::vector<std::string> TestControl::Calls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+}
+
+void TestControl::ClearCalls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.clear();
+}
+
+}  // namespace test

@@ -71,3 +71,47 @@ private:
 };
 
 }  // namespace test
+
+#include <atomic>
+#include <mutex>
+
+#include "transfer/transfer_control.h"
+
+namespace test {
+
+// The message of the MyException that f raises, or "<no error>".
+std::string ErrorOf(const std::function<void()>& f);
+
+// A transfer control for tests: stops when `stop` is set or `stopWhen` says so, pauses for
+// Wait, and records the wait-window calls ("show:<text>[ [p]]", "hide", "progress:p,max,min").
+class TestControl : public TransferControl {
+public:
+    bool ShouldStop() const override { return stop.load() || (stopWhen && stopWhen()); }
+    void Wait(int ms, bool showProgress) override;
+    void ShowWait(const std::string& text, bool withProgress) override;
+    void HideWait() override;
+    void SetProgress(int position, int max, int min) override;
+    std::vector<std::string> Calls() const;
+    void ClearCalls();
+
+    std::atomic<bool> stop{false};
+    std::function<bool()> stopWhen;
+    std::atomic<int> waits{0};
+
+private:
+    void Record(const std::string& call);
+    mutable std::mutex mutex_;
+    std::vector<std::string> calls_;
+};
+
+// Installs a control for its lifetime.
+class ScopedTransferControl {
+public:
+    explicit ScopedTransferControl(TransferControl* c) : prev_(SetTransferControl(c)) {}
+    ~ScopedTransferControl() { SetTransferControl(prev_); }
+
+private:
+    TransferControl* prev_;
+};
+
+}  // namespace test

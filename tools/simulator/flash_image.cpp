@@ -9,7 +9,7 @@
 
 #include "frame/format.h"
 #include "frame/my_exception.h"
-#include "unique_fd.h"
+#include "frame/unique_fd.h"
 
 namespace zelmar::sim {
 

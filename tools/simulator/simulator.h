@@ -18,7 +18,7 @@
 #include "frame/my_exception.h"
 #include "live_recorder.h"
 #include "scenario.h"
-#include "unique_fd.h"
+#include "frame/unique_fd.h"
 #include "wire_frames.h"
 
 namespace zelmar::sim {

@@ -116,27 +116,6 @@ void RequestLowLatency(int fd) {
 
 }  // namespace
 
-// ---- handle ----
-
-PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        fd_ = other.Release();
-    }
-    return *this;
-}
-
-int PortHandle::Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
-void PortHandle::Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
-
 // ---- module ----
 
 const ModuleVariablesT& ModuleVariablesT::Instance() {

@@ -7,30 +7,14 @@
 #include <vector>
 
 #include "frame/my_exception.h"
+#include "frame/unique_fd.h"
 #include "link/dcb.h"
 #include "link/my_port.h"
 
 namespace my::RS232 {
 
-// Move-only owner of an open port device.
-class PortHandle {
-  public:
-    PortHandle() = default;
-    explicit PortHandle(int fd) : fd_(fd) {}
-    PortHandle(PortHandle&& other) noexcept : fd_(other.Release()) {}
-    PortHandle& operator=(PortHandle&& other) noexcept;
-    PortHandle(const PortHandle&) = delete;
-    PortHandle& operator=(const PortHandle&) = delete;
-    ~PortHandle() { Reset(); }
-
-    int Get() const { return fd_; }
-    bool IsValid() const { return fd_ >= 0; }
-    int Release();
-    void Reset();
-
-  private:
-    int fd_ = -1;
-};
+// Owner of an open port device.
+using PortHandle = UniqueFd;
 
 // Process-wide default line settings and timeouts, created on first use. They are the
 // reading defaults of the stored settings.

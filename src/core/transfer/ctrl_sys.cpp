@@ -3,8 +3,8 @@
 #include <atomic>
 
 #include "frame/console.h"
+#include "frame/error_report.h"
 #include "frame/ini_file.h"
-#include "frame/message_box.h"
 #include "frame/my_exception.h"
 #include "frame/ui_call.h"
 #include "link/master_slave_io.h"
@@ -96,10 +96,7 @@ struct CtrlSysImpl::Impl {
             manager.Stop();
             SaveSettings();
         } catch (...) {
-            MyExceptionPtr e = MyException::FromCurrent(MY_HERE);
-            const std::string text = FormatMyExceptionChain(e, "\n\t", "%eMsg %eLine %eFile");
-            ConsolePrintColored("\n" + text + "\n", ConColorRed);
-            MyMessageBox(nullptr, text, "ЗЕЛМАР", MB_ICONERROR);
+            ReportCurrentException(MY_HERE, true);
         }
         managerToken.reset();
         port.SetEventHandler(nullptr);

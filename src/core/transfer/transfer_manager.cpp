@@ -7,10 +7,10 @@
 #include <thread>
 
 #include "frame/console.h"
+#include "frame/error_report.h"
 #include "frame/date_time.h"
 #include "frame/format.h"
 #include "frame/ini_file.h"
-#include "frame/message_box.h"
 #include "frame/thread.h"
 #include "frame/ui_call.h"
 #include "transfer/wait_window.h"
@@ -47,14 +47,7 @@ bool SaveWorkerPriorityReporting(IniFile& ini, uint8_t priority) noexcept {
         SaveWorkerPriority(ini, priority);
         return true;
     } catch (...) {
-        try {
-            const std::string text = FormatMyExceptionChain(MyException::FromCurrent(MY_HERE),
-                                                            "\n\t", "%eMsg %eLine %eFile");
-            ConsolePrintColored("\n" + text + "\n", ConColorRed);
-            MyMessageBox(nullptr, text, "ЗЕЛМАР", MB_ICONERROR);
-        } catch (...) {
-            // Nothing is left to report with.
-        }
+        ReportCurrentException(MY_HERE, true);
         return false;
     }
 }
@@ -131,14 +124,7 @@ void TransferManagerT::Impl::StopWorkerQuietly() noexcept {
     try {
         thread_.Stop();
     } catch (...) {
-        try {
-            ConsolePrintColored("\n" +
-                                    FormatMyExceptionChain(MyException::FromCurrent(MY_HERE),
-                                                           "\n\t", "%eMsg %eLine %eFile") +
-                                    "\n",
-                                ConColorRed);
-        } catch (...) {
-        }
+        ReportCurrentException(MY_HERE, false);
     }
 }
 
@@ -476,13 +462,6 @@ TemporaryStopTransferManager::~TemporaryStopTransferManager() {
     try {
         manager_.Start();
     } catch (...) {
-        try {
-            ConsolePrintColored("\n" +
-                                    FormatMyExceptionChain(MyException::FromCurrent(MY_HERE),
-                                                           "\n\t", "%eMsg %eLine %eFile") +
-                                    "\n",
-                                ConColorRed);
-        } catch (...) {
-        }
+        ReportCurrentException(MY_HERE, false);
     }
 }

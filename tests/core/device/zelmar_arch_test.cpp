@@ -17,42 +17,15 @@ const TDateTime kStart = EncodeDateTime(2013, 3, 12, 0, 0);
 constexpr double kHour = 1.0 / 24;
 const uint16_t kCh[4] = {100, 200, 300, 400};
 
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const MyExceptionPtr& e) {
-        return e->GetMsg();
-    }
-    return "<no error>";
-}
-
-// Records what the archive asks of the wait window and answers the stop check.
-class RecordingControl : public TransferControl {
-public:
-    bool ShouldStop() const override { return stopAfterReads >= 0 && dev && dev->reads >= stopAfterReads; }
-    void Wait(int, bool) override {}
-    void ShowWait(const std::string& text, bool p) override {
-        calls.push_back("show:" + text + (p ? " [p]" : ""));
-    }
-    void HideWait() override { calls.push_back("hide"); }
-    void SetProgress(int pos, int max, int min) override {
-        calls.push_back("progress:" + std::to_string(pos) + "," + std::to_string(max) + "," +
-                        std::to_string(min));
-    }
-    std::vector<std::string> calls;
-    const test::FakeInstrument* dev = nullptr;
-    int stopAfterReads = -1;
-};
+using test::ErrorOf;
 
 class ArchTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ModuleImpl::Create();
         test::ResetConsole();
-        prev_ = SetTransferControl(&control);
-        control.dev = &dev;
+        control.stopWhen = [this] { return stopAfterReads >= 0 && dev.reads >= stopAfterReads; };
     }
-    void TearDown() override { SetTransferControl(prev_); }
 
     // Hour records in slots [from, to] dated kStart + (k + offset) hours.
     void HourRecords(uint32_t from, uint32_t to, int offset = 0) {
@@ -63,12 +36,11 @@ protected:
     int ReadsSince(int before) const { return dev.reads - before; }
 
     test::FakeInstrument dev;
-    RecordingControl control;
+    test::TestControl control;
+    test::ScopedTransferControl scoped{&control};
+    int stopAfterReads = -1;
     HourArchImpl hour;
     MinuteArchImpl minute;
-
-private:
-    TransferControl* prev_ = nullptr;
 };
 
 TEST_F(ArchTest, SlotArithmeticAtTheEnds) {
@@ -182,7 +154,7 @@ TEST_F(ArchTest, FindIndexSkipsBrokenRecords) {
 TEST_F(ArchTest, ReadRangeReadsEverySlotOnceWithItsWaitTexts) {
     HourRecords(0, 99);
     hour.Initialize(hour.IdxToAddr(100));
-    control.calls.clear();
+    control.ClearCalls();
     dev.readsAt.clear();
     auto r = hour.ReadRange(HourAt(10), HourAt(14));
     EXPECT_EQ(r, std::make_pair(10, 14));
@@ -198,7 +170,7 @@ TEST_F(ArchTest, ReadRangeReadsEverySlotOnceWithItsWaitTexts) {
         "progress:-2,-1,-1",
         "progress:-2,-1,-1",
         "progress:-2,-1,-1"};
-    EXPECT_EQ(control.calls, expected);
+    EXPECT_EQ(control.Calls(), expected);
     EXPECT_NE(test::ConsoleText().find("Часовой архив: поиск 12.03.13 10:00-14:00: idx0=10 idx1=14\n"),
               std::string::npos);
 }
@@ -297,13 +269,13 @@ TEST_F(ArchTest, AStopDuringTheWalkReturnsThePairAndLeavesTheRestUnread) {
     HourRecords(0, 999);
     hour.Initialize(hour.IdxToAddr(1000));
     const int start = dev.reads;
-    control.stopAfterReads = start + 40;  // during the walk, after the search
+    stopAfterReads = start + 40;  // during the walk, after the search
     auto r = hour.ReadRange(HourAt(100), HourAt(900));
     EXPECT_EQ(r, std::make_pair(100, 900));
     EXPECT_FALSE(hour.Item(600).isRead);
     EXPECT_EQ(dev.reads, start + 40);
 
-    control.stopAfterReads = dev.reads;  // before anything
+    stopAfterReads = dev.reads;  // before anything
     EXPECT_EQ(hour.ReadRange(HourAt(100), HourAt(900)), std::make_pair(-1, -1));
 }
 

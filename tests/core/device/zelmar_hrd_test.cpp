@@ -17,14 +17,7 @@ namespace {
 using namespace Zelmar;
 using Bytes = std::vector<uint8_t>;
 
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const MyExceptionPtr& e) {
-        return e->GetMsg();
-    }
-    return "<no error>";
-}
+using test::ErrorOf;
 
 class DeviceTest : public ::testing::Test {
 protected:
@@ -220,25 +213,13 @@ TEST_F(DeviceTest, TheUpperHalfIsSearchedFirst) {
     EXPECT_EQ(FindDescriptor(0x4000, 0x5FFF), 0x5F00);
 }
 
-class StopAfterReads : public TransferControl {
-public:
-    explicit StopAfterReads(const test::FakeInstrument& d, int n) : dev(d), n(n) {}
-    bool ShouldStop() const override { return dev.reads >= n; }
-    void Wait(int, bool) override {}
-    void ShowWait(const std::string&, bool) override {}
-    void HideWait() override {}
-    void SetProgress(int, int, int) override {}
-    const test::FakeInstrument& dev;
-    int n;
-};
-
 TEST_F(DeviceTest, AStopDuringTheSearchEndsItAtOnce) {
-    StopAfterReads stop(dev, 3);
-    TransferControl* prev = SetTransferControl(&stop);
+    test::TestControl stop;
+    stop.stopWhen = [this] { return dev.reads >= 3; };
+    test::ScopedTransferControl scoped(&stop);
     uint32_t h, m;
     EXPECT_EQ(ErrorOf([&] { FindBufferDescriptors(h, m); }), "Не найден дескриптор буфера");
     EXPECT_EQ(dev.reads, 3);
-    SetTransferControl(prev);
 }
 
 TEST_F(DeviceTest, HourRecordDecoding) {

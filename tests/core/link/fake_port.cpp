@@ -53,8 +53,12 @@ size_t FakePort::DoRead(uint8_t* buffer, size_t count) {
 
 std::vector<uint8_t> AnswerFrame(uint8_t number, const std::vector<uint8_t>& payload,
                                  uint8_t marker1) {
-    std::vector<uint8_t> f = {0x5A, marker1, static_cast<uint8_t>(payload.size() + 4), number};
-    f.insert(f.end(), payload.begin(), payload.end());
+    std::vector<uint8_t> f(payload.size() + 4);
+    f[0] = 0x5A;
+    f[1] = marker1;
+    f[2] = static_cast<uint8_t>(payload.size() + 4);
+    f[3] = number;
+    std::copy(payload.begin(), payload.end(), f.begin() + 4);
     const uint16_t crc = Crc16(f.data(), static_cast<uint16_t>(f.size()));
     f.push_back(static_cast<uint8_t>(crc >> 8));
     f.push_back(static_cast<uint8_t>(crc & 0xFF));

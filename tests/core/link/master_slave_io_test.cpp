@@ -18,30 +18,17 @@ namespace {
 
 using test::FakePort;
 
-class StoppingControl : public TransferControl {
-public:
-    bool ShouldStop() const override { return stop.load(); }
-    void Wait(int ms, bool) override {
-        waits.fetch_add(1);
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < end && !stop.load())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    void ShowWait(const std::string&, bool) override {}
-    void HideWait() override {}
-    void SetProgress(int, int, int) override {}
-    std::atomic<bool> stop{false};
-    std::atomic<int> waits{0};
-};
+using test::ScopedTransferControl;
+using test::TestControl;
 
-class ScopedControl {
-public:
-    explicit ScopedControl(TransferControl* c) : prev_(SetTransferControl(c)) {}
-    ~ScopedControl() { SetTransferControl(prev_); }
-
-private:
-    TransferControl* prev_;
-};
+// Runs the exchange on a thread of its own, where a stop can cancel it; the error's message
+// lands in msg.
+std::thread TransferOffTheCreator(MasterSlaveIOImpl& link, const std::vector<uint8_t>& request,
+                                  std::string& msg) {
+    return std::thread([&link, &request, &msg] {
+        msg = test::ErrorOf([&] { link.Transfer(request, true); });
+    });
+}
 
 class ExchangeTest : public ::testing::Test {
 protected:
@@ -184,17 +171,11 @@ TEST_F(ExchangeTest, AFailedOpenPassesTheErrorOnAndLeavesThePortClosed) {
     settings.writeDelayMs = 0;
     MasterSlaveIOImpl link(settings);
     link.SetPort(&port);
-    StoppingControl control;
-    ScopedControl scoped(&control);
+    TestControl control;
+    ScopedTransferControl scoped(&control);
     // Off the creator thread, so the pause after the failure goes through the stop-aware Wait.
     std::string msg;
-    std::thread worker([&] {
-        try {
-            link.Transfer(request, true);
-        } catch (const MyExceptionPtr& e) {
-            msg = e->GetMsg();
-        }
-    });
+    std::thread worker = TransferOffTheCreator(link, request, msg);
     worker.join();
     EXPECT_EQ(msg, "open refused");
     EXPECT_FALSE(port.IsOpen());
@@ -211,9 +192,9 @@ TEST_F(ExchangeTest, AStopBeforeTheExchangeSendsNothingAndKeepsThePreviousAnswer
     link.Transfer(request, true);
     ASSERT_EQ(link.RxdSize(), 2u);
 
-    StoppingControl control;
+    TestControl control;
     control.stop = true;
-    ScopedControl scoped(&control);
+    ScopedTransferControl scoped(&control);
     test::ConsoleCapture cap;
     std::thread worker([&] {
         EXPECT_TRUE(link.IsCancelled());
@@ -235,16 +216,10 @@ TEST_F(ExchangeTest, AStopWhileCollectingEndsAtOnceWithTheNoAnswerError) {
     settings.answerTimeoutMs = 5000;
     MasterSlaveIOImpl link(settings);
     link.SetPort(&port);
-    StoppingControl control;
-    ScopedControl scoped(&control);
+    TestControl control;
+    ScopedTransferControl scoped(&control);
     std::string msg;
-    std::thread worker([&] {
-        try {
-            link.Transfer(request, true);
-        } catch (const MyExceptionPtr& e) {
-            msg = e->GetMsg();
-        }
-    });
+    std::thread worker = TransferOffTheCreator(link, request, msg);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     control.stop = true;
     worker.join();  // would take 5 s without the stop

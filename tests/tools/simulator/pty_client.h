@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+
 // The master's side of the line for the simulator tests: plain POSIX I/O on the port's link,
 // frames built by hand with Crc16. Deliberately independent of the program's own port code.
 
@@ -31,10 +33,14 @@ inline bool CrcOk(const Bytes& f) {
 }
 
 inline Bytes MakeRequest(uint8_t number, uint8_t command, const Bytes& payload) {
-    Bytes f = {0xA5, 0xA0, static_cast<uint8_t>(payload.size() + 5), number, command};
-    f.insert(f.end(), payload.begin(), payload.end());
-    f.push_back(0);
-    f.push_back(0);
+    // Sized first: g++ 12 warns falsely about inserting into a short vector at -O3.
+    Bytes f(payload.size() + 7, 0);
+    f[0] = 0xA5;
+    f[1] = 0xA0;
+    f[2] = static_cast<uint8_t>(payload.size() + 5);
+    f[3] = number;
+    f[4] = command;
+    std::copy(payload.begin(), payload.end(), f.begin() + 5);
     Seal(f);
     return f;
 }
@@ -46,10 +52,12 @@ inline Bytes MakeRead(uint8_t number, uint32_t addr, uint32_t count) {
 }
 
 inline Bytes MakeAnswer(uint8_t number, const Bytes& payload) {
-    Bytes f = {0x5A, 0x50, static_cast<uint8_t>(payload.size() + 4), number};
-    f.insert(f.end(), payload.begin(), payload.end());
-    f.push_back(0);
-    f.push_back(0);
+    Bytes f(payload.size() + 6, 0);
+    f[0] = 0x5A;
+    f[1] = 0x50;
+    f[2] = static_cast<uint8_t>(payload.size() + 4);
+    f[3] = number;
+    std::copy(payload.begin(), payload.end(), f.begin() + 4);
     Seal(f);
     return f;
 }

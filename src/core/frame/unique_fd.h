@@ -4,11 +4,9 @@
 
 #include <utility>
 
-namespace zelmar::sim {
-
 // Move-only owner of a file descriptor: closed exactly once, by whoever holds it last.
 class UniqueFd {
-  public:
+public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(const UniqueFd&) = delete;
@@ -29,8 +27,6 @@ class UniqueFd {
     }
     int Release() { return std::exchange(fd_, -1); }
 
-  private:
+private:
     int fd_ = -1;
 };
-
-}  // namespace zelmar::sim
