@@ -53,6 +53,8 @@ ScopedHome::ScopedHome(const std::string& tag) : dir_(MakeTempDir(tag)) {
 }
 
 ScopedHome::~ScopedHome() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
     if (hadSaved_)
         ::setenv("ZELMAR_HOME", saved_.c_str(), 1);
     else
