@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <pty.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -323,3 +325,21 @@ TEST_F(ConsoleTest, FileHelpersReportFailures) {
 }
 
 }  // namespace
+
+// A process with a terminal notes Ctrl+C on the console and goes on (exit code 0, not killed).
+[[noreturn]] void CtrlCInATerminal() {
+    int master = -1, slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) std::_Exit(2);
+    ::dup2(slave, STDIN_FILENO);
+    ModuleImpl::Create();
+    test::ResetConsole();
+    ::raise(SIGINT);
+    ModuleImpl::Instance().ServeFor(std::chrono::milliseconds(500));
+    const bool noted = test::ConsoleText().find("---Ctrl+Break pressed!---") != std::string::npos;
+    std::_Exit(noted ? 0 : 3);
+}
+
+TEST(ConsoleCtrlC, IsNotedOnTheConsoleAndTheProcessGoesOn) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(CtrlCInATerminal(), ::testing::ExitedWithCode(0), "");
+}
